@@ -1,0 +1,98 @@
+#include "port/clock.h"
+
+#include <ctime>
+#include <mutex>
+#include <thread>
+
+std::atomic<uint32_t> TickMs{0};
+std::atomic<uint16_t> Tick16{0};
+
+namespace {
+
+struct TimerSlot {
+    uint8_t active;
+    uint32_t deadline;
+};
+
+std::atomic<int> g_running{0};
+std::mutex g_clock_lock;
+std::thread g_clock_thread;
+TimerSlot g_timers[TIMER_SLOTS];
+std::atomic<ClockSource> g_source{nullptr};
+
+uint32_t monotonic_ms() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return uint32_t(uint64_t(ts.tv_sec) * 1000u + uint64_t(ts.tv_nsec) / 1000000u);
+}
+
+void sample() {
+    ClockSource src = g_source.load(std::memory_order_relaxed);
+    uint32_t now = src ? src() : monotonic_ms();
+    std::lock_guard<std::mutex> hold(g_clock_lock);
+    TickMs.store(now, std::memory_order_relaxed);
+    Tick16.store(uint16_t(now), std::memory_order_relaxed);
+}
+
+void clock_thread_body() {
+    while (g_running.load(std::memory_order_relaxed)) {
+        SleepMs(1);
+        sample();
+    }
+}
+
+}  // namespace
+
+void ClockStart() {
+    if (g_clock_thread.joinable()) return;  // started once; a second start changes nothing
+    g_running.store(1);
+    sample();
+    for (auto& t : g_timers) t = TimerSlot{0, 0};
+    g_clock_thread = std::thread(clock_thread_body);
+}
+
+void ClockStop() {
+    g_running.store(0);
+    if (g_clock_thread.joinable()) g_clock_thread.join();
+}
+
+void ClockSetSource(ClockSource source) {
+    g_source.store(source);
+    sample();
+}
+
+void ClockSample() { sample(); }
+
+int TimerStart(uint32_t ms) {
+    for (int i = 0; i < TIMER_SLOTS; ++i) {
+        if (!g_timers[i].active) {
+            g_timers[i].active = 1;
+            g_timers[i].deadline = NowMs() + ms;
+            return i;
+        }
+    }
+    return -1;
+}
+
+int TimerExpired(int slot) {
+    if (slot < 0 || slot >= TIMER_SLOTS || !g_timers[slot].active) return 1;
+    if (int32_t(NowMs() - g_timers[slot].deadline) < 0) return 0;
+    g_timers[slot].active = 0;
+    return 1;
+}
+
+int TimerStop(int slot) {
+    if (slot >= 0 && slot < TIMER_SLOTS) g_timers[slot].active = 0;
+    return slot;
+}
+
+int TimerRestart(int slot, uint32_t ms) {
+    if (slot >= 0 && slot < TIMER_SLOTS) g_timers[slot].deadline = NowMs() + ms;
+    return slot;
+}
+
+void SleepMs(uint32_t ms) {
+    timespec ts{time_t(ms / 1000), long(ms % 1000) * 1000000L};
+    while (nanosleep(&ts, &ts) != 0) {
+    }
+}

@@ -13,8 +13,11 @@ if ! msgfmt --check -o "$tmp/ru.mo" po/ru.po; then
 fi
 # Every key of the code must be defined in ru.po, translated and not fuzzy
 # (msgcmp counts untranslated and fuzzy entries as missing).
-if ! msgcmp po/ru.po "$tmp/keys.pot"; then
-  echo "Keys above lack a Russian translation in po/ru.po (run scripts/update_pot.sh, then translate)"
+if ! out=$(msgcmp po/ru.po "$tmp/keys.pot" 2>&1); then
+  echo "Keys without a Russian translation in po/ru.po (run scripts/update_pot.sh, then translate):"
+  echo "$out" | sed -n 's/^.*keys\.pot:\([0-9]*\):.*$/\1/p' | while read -r line; do
+    awk -v n="$line" 'NR <= n && /^msgid / { last = $0 } NR == n { print last }' "$tmp/keys.pot"
+  done
   status=1
 fi
 n=$(grep -c '^msgid "' "$tmp/keys.pot")

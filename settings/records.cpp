@@ -10,8 +10,8 @@
 MainSettings main_read;
 MainSettings main_edit;
 ExtraSettings extra_settings;
-MeterRecord meter_records[METER_COUNT];
-SideRecord side_records[SIDE_COUNT_MAX];
+MeterRecord meter_records[METER_RECORD_COUNT];
+SideRecord side_records[SIDE_RECORD_COUNT];
 uint16_t pressure_readings[2];
 
 // --- code tables ------------------------------------------------------------

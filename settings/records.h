@@ -185,8 +185,8 @@ constexpr SettingsBlock BLOCK_PRESSURE{2, 0x0030, 4, 2};
 constexpr SettingsBlock BLOCK_PASSWORD_STATE{2, 0x0002, 2, 0};
 constexpr SettingsBlock BLOCK_MODE_BYTE{2, 0x0024, 1, 0};
 
-constexpr int METER_COUNT = 10;
-constexpr int SIDE_COUNT_MAX = 2;
+constexpr int METER_RECORD_COUNT = 10;
+constexpr int SIDE_RECORD_COUNT = 2;
 constexpr int NOZZLES_MAX = 5;
 
 inline SettingsBlock meter_block(int meter) {
@@ -212,8 +212,8 @@ int write_block(ZOVEDevice& dev, const SettingsBlock& b, const void* src, int co
 extern MainSettings main_read;   // as the controller holds it
 extern MainSettings main_edit;   // built from the form for a write
 extern ExtraSettings extra_settings;
-extern MeterRecord meter_records[METER_COUNT];
-extern SideRecord side_records[SIDE_COUNT_MAX];
+extern MeterRecord meter_records[METER_RECORD_COUNT];
+extern SideRecord side_records[SIDE_RECORD_COUNT];
 extern uint16_t pressure_readings[2];  // already shifted right by 4
 
 // --- code tables ------------------------------------------------------------

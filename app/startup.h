@@ -22,6 +22,10 @@ extern PortHandle port_handle;
 // identification; defined in ops/pending.cpp until that lands).
 extern int boot_mode;
 
+// Constructs the main window (996 x 615; its constructor runs the start-up),
+// places it at 273, 197 and makes it scale its contents. Not shown yet.
+xMainForm* build_main_window();
+
 // Builds the windows, sets the icon, shows the main window with argc/argv and
 // runs the event loop. Returns the exit status.
 int run_program(int argc, char** argv);

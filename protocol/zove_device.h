@@ -47,8 +47,15 @@ public:
     int WriteMemory(uint32_t address, uint8_t area, const void* data, uint8_t count);
 
     // The exchange engine: one request, one reply of reply_len bytes, or a
-    // text reply when reply_len is TEXT_REPLY.
+    // text reply when reply_len is TEXT_REPLY. Returns RES_PENDING, RES_OK or
+    // RES_TIMEOUT; a frame or reply length that does not fit the exchange
+    // buffer is refused with RES_UNSUPPORTED before anything is sent.
     int Exchange(uint8_t* frame, int frame_len, int reply_len);
+
+    // Forgets the operation in progress (CommandStep 0, exchange Idle, timer
+    // slot released). Only for a caller that must give up on a request whose
+    // deadline can never come (the clock is not running).
+    void Abort();
 
     int32_t read_check_len = 0;
     uint8_t buffer[EXCHANGE_BUFFER_SIZE] = {};
@@ -60,6 +67,9 @@ public:
     uint8_t CommandStep = 0;
     uint8_t ExchangeState = EX_IDLE;
     int16_t timer_slot = -1;
+    // Lengths of the request in progress, kept between its steps.
+    int16_t req_frame_len = 0;
+    int16_t req_reply_len = 0;
 };
 
 int SendShortCommand(PortHandle port, uint8_t address, uint8_t command);

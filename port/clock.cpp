@@ -20,6 +20,14 @@ std::thread g_clock_thread;
 TimerSlot g_timers[TIMER_SLOTS];
 std::atomic<ClockSource> g_source{nullptr};
 
+// The application never stops the clock, but a std::thread still running
+// when the program returns from main would call std::terminate, and the lock
+// would be destroyed under the running thread. Defined after the thread and
+// the lock, this is destroyed before them: it ends the thread first.
+struct StopAtExit {
+    ~StopAtExit() { ClockStop(); }
+} g_stop_at_exit;
+
 uint32_t monotonic_ms() {
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);

@@ -46,6 +46,10 @@ int PortReadTimeout(PortHandle handle, void* dest, int n, uint32_t ms);
 int PortReadByte(PortHandle handle, uint8_t* dest, uint32_t ms);
 int PortTxEmpty(PortHandle handle);
 
+// The local TCP port a TCPS_ port listens on (useful with "TCPS_0", where the
+// system picks one); 0 for any other kind of port.
+uint16_t PortTcpLocalPort(PortHandle handle);
+
 // Test seam: the directory PortEnumerate reads the serial devices from
 // (default "/sys/class/tty"). nullptr restores the default.
 void PortSetSysfsRoot(const char* path);

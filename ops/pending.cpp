@@ -6,33 +6,6 @@
 #include "app/startup.h"
 #include "ui/main_form.h"
 
-int boot_mode = 0;
-
-// --- identification -------------------------------------------------------
-int xMainForm::identify_controller(uint8_t, int) { return 0; }
-void xMainForm::get_identifier() {}
-void xMainForm::broadcast_search() {}
-void xMainForm::search_pumps() {}
-int xMainForm::restart_controller() { return 0; }
-
-// --- passwords ----------------------------------------------------------------
-int xMainForm::ensure_admin_access(int) { return 0; }
-int xMainForm::query_last_error() { return 0; }
-void xMainForm::show_password_state() {}
-void xMainForm::change_admin_password() {}
-void xMainForm::change_calibration_password() {}
-
-// --- settings editor ----------------------------------------------------------
-int xMainForm::read_settings() { return 0; }
-void xMainForm::read_main() {}
-int xMainForm::show_main() { return 0; }
-int xMainForm::parse_main() { return 0; }
-void xMainForm::write_main() {}
-void xMainForm::read_extra() {}
-void xMainForm::show_extra() {}
-int xMainForm::parse_extra() { return 0; }
-void xMainForm::write_extra() {}
-
 // --- later work -----------------------------------------------------------------
 void xMainForm::read_diagnostics() {}
 void xMainForm::show_totals() {}

@@ -168,5 +168,101 @@ TEST_P(EveryKind, TxEmpty) {
     EXPECT_TRUE(wait_until([&] { return PortTxEmpty(link->h) == 1; }));
 }
 
+
+TEST_P(EveryKind, RingWrapsInArrivalOrder) {
+    auto first = pattern(6000, 3);
+    ASSERT_TRUE(link->far_send(first));
+    EXPECT_EQ(port_take(link->h, 6000), first);
+    auto second = pattern(6000, 4);  // crosses the end of the ring
+    ASSERT_TRUE(link->far_send(second));
+    EXPECT_EQ(port_take(link->h, 6000), second);
+    EXPECT_EQ(port_record(link->h)->head, 12000 - PORT_RING_SIZE);
+}
+
+// A full ring refuses new bytes: they stay queued in the system until a
+// reader makes room, so nothing is overwritten and nothing is lost.
+TEST_P(EveryKind, FullRingLeavesNewBytesQueued) {
+    const int total = 12000;
+    auto data = pattern(total, 5);
+    std::thread feeder([&] { link->far_send(data); });
+    int most = 0;
+    bool full = wait_until([&] {
+        int a = PortAvailable(link->h);
+        most = std::max(most, a);
+        return a == PORT_RING_SIZE - 1;
+    }, 10000);
+    std::vector<uint8_t> got(static_cast<size_t>(total));
+    ASSERT_TRUE(full);
+    ASSERT_EQ(PortRead(link->h, got.data(), PORT_RING_SIZE - 1), 1);
+    int rest = total - (PORT_RING_SIZE - 1);
+    EXPECT_TRUE(wait_until([&] { return PortAvailable(link->h) >= rest; }, 10000));
+    feeder.join();
+    EXPECT_EQ(PortAvailable(link->h), rest);
+    ASSERT_EQ(PortRead(link->h, got.data() + PORT_RING_SIZE - 1, rest), 1);
+    EXPECT_LE(most, PORT_RING_SIZE - 1);
+    EXPECT_EQ(got, data);
+}
+
 INSTANTIATE_TEST_SUITE_P(Kinds, EveryKind,
                          ::testing::Values(Kind::Pty, Kind::Server, Kind::Client), kind_name);
+
+// --- serial specifics ------------------------------------------------------------
+
+class SerialPort : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(PortOpen(&h, pty.path.c_str()), 0); }
+    void TearDown() override { PortClose(h); }
+    Pty pty;
+    PortHandle h = 0;
+};
+
+TEST_F(SerialPort, PurgeDropsRingAndSystemQueue) {
+    ASSERT_TRUE(pty.send(bytes("in-ring")));
+    ASSERT_TRUE(wait_until([&] { return PortAvailable(h) == 7; }));
+    ASSERT_TRUE(pty.send(bytes("in-queue")));
+    ASSERT_TRUE(wait_until([&] { return pty.queued_at_slave() == 8; }));
+    PortPurge(h);
+    EXPECT_EQ(pty.queued_at_slave(), 0);
+    EXPECT_EQ(PortAvailable(h), 0);
+    ASSERT_TRUE(pty.send(bytes("after")));
+    EXPECT_EQ(port_take(h, 5), bytes("after"));
+}
+
+TEST_F(SerialPort, PartialBytesFromTheSystemSurviveATimeout) {
+    ASSERT_TRUE(pty.send(bytes("ab")));
+    ASSERT_TRUE(wait_until([&] { return pty.queued_at_slave() == 2; }));
+    uint8_t buf[4];
+    EXPECT_EQ(PortReadTimeout(h, buf, 4, 30), 0);
+    EXPECT_EQ(port_take(h, 2), bytes("ab"));
+}
+
+static double thread_cpu_ms() {
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
+}
+
+// The far end of the line closes (as when a USB converter is unplugged):
+// nothing may spin, hang or fail loudly; the port just stops receiving.
+TEST_F(SerialPort, LineThatGoesAwayEndsInTimeOuts) {
+    ASSERT_TRUE(pty.send(bytes("last")));
+    ASSERT_TRUE(wait_until([&] { return pty.queued_at_slave() == 4; }));
+    pty.close_master();
+    EXPECT_EQ(PortAvailable(h) <= 4, true);
+    PortPurge(h);
+    EXPECT_EQ(PortAvailable(h), 0);
+
+    auto t0 = std::chrono::steady_clock::now();
+    double cpu0 = thread_cpu_ms();
+    uint8_t buf[4];
+    EXPECT_EQ(PortReadTimeout(h, buf, 4, 300), 0);
+    uint8_t b;
+    EXPECT_EQ(PortReadByte(h, &b, 100), 0);
+    EXPECT_EQ(PortWrite(h, "data", 4), 1);
+    PortTxEmpty(h);
+    double wall = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    double cpu = thread_cpu_ms() - cpu0;
+    EXPECT_GE(wall, 300.0);
+    EXPECT_LT(wall, 5000.0);
+    EXPECT_LT(cpu, wall / 2) << "the waits must sleep, not spin";
+}

@@ -1,12 +1,9 @@
-#include <FL/Fl.H>
-#include <FL/Fl_Double_Window.H>
-
+// The program's entry point: the catalog first, so every text of the
+// windows is looked up in it; the rest of the start-up is in app/startup.cpp.
 #include "app/catalog.h"
+#include "app/startup.h"
 
 int main(int argc, char** argv) {
-    load_catalog("vantorix_v3.mo", "ru");
-    Fl_Double_Window win(273, 197, 996, 615, "Vantorix v3 Oct  9 2024");
-    win.resizable(&win);
-    win.show(argc, argv);
-    return Fl::run();
+    load_catalog("vantorix_v3.mo", "ru");  // without a catalog the texts stay English
+    return run_program(argc, argv);
 }

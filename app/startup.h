@@ -19,12 +19,16 @@ extern ZOVEDevice* zove_device;
 // The open port, 0 when none.
 extern PortHandle port_handle;
 // Whether the identified controller runs its boot loader (set by the
-// identification; defined in ops/pending.cpp until that lands).
+// identification, ops/identify.h).
 extern int boot_mode;
 
 // Constructs the main window (996 x 615; its constructor runs the start-up),
 // places it at 273, 197 and makes it scale its contents. Not shown yet.
 xMainForm* build_main_window();
+
+// The pump address from the start-up prompt's answer: the leading decimal
+// integer's low 8 bits; null (cancelled) gives 1.
+int pump_address_from_text(const char* text);
 
 // Builds the windows, sets the icon, shows the main window with argc/argv and
 // runs the event loop. Returns the exit status.

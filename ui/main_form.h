@@ -302,6 +302,14 @@ void log_line(const char* text);
 Fl_Text_Buffer* log_buffer();
 void log_clear();
 
+// Non-zero while an operation runs. Buttons and F keys handled meanwhile
+// (some operations let the toolkit process events) are ignored, so a second
+// exchange never starts on the one controller object in the middle of the
+// first. The start-up brackets itself with begin/end as well.
+int operation_running();
+void operation_begin();
+void operation_end();
+
 // The application-wide F1..F12 handler: FL_SHORTCUT only, no Alt; sets the
 // pump address to the key's number, shows "Main" and identifies. Returns 1
 // when it consumed the event.

@@ -32,10 +32,15 @@ public:
     // outside the table.
     const char* set_cell(int col, int row, const char* text);
 
-    const char* row_header(int row) const;
-    void row_header(int row, const char* text);
-    const char* col_header(int col) const;
-    void col_header(int col, const char* text);
+    // Header texts (drawn when the base table's headers are switched on).
+    const char* row_header_text(int row) const;
+    void set_row_header_text(int row, const char* text);
+    const char* col_header_text(int col) const;
+    void set_col_header_text(int col, const char* text);
+
+    // Sets both counts to 0. Unlike the base table's clear() it keeps the
+    // editor, which is a child of the table and used again afterwards.
+    void clear() override;
 
     // Editing state, for callers that must know (and tests).
     int editing() const;
@@ -48,8 +53,9 @@ public:
     void start_edit(int row, int col, int select_all);
 
     // Drawing members, public as plain settings.
-    int col_header_font = 1, col_header_size = 14, col_header_color = 56, col_header_align = 0;
-    int row_header_font = 1, row_header_size = 14, row_header_color = 56, row_header_align = 0;
+    // (The header boxes use the base table's row/col_header_color().)
+    int col_header_font = 1, col_header_size = 14, col_header_text_color = 56, col_header_align = 0;
+    int row_header_font = 1, row_header_size = 14, row_header_text_color = 56, row_header_align = 0;
     Fl_Color selected_cell_color = 216;
     Fl_Color cell_color = 255;
     int cell_text_color = 56, cell_font = 0, cell_size = 12, cell_align = 4;
@@ -63,6 +69,7 @@ private:
     void table_event();
     int resize_storage(int new_rows, int new_cols);
     void drop_beyond(int new_rows, int new_cols);
+    void end_edit_outside(int new_rows, int new_cols);
 
     char** cells_ = nullptr;
     Fl_Input* editor_ = nullptr;

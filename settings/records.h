@@ -5,7 +5,8 @@
 // the wire: no padding, multi-byte fields little-endian (the host is checked
 // to be little-endian), several 16-bit fields at odd offsets. Members are
 // read and written by name only (the compiler then emits unaligned-safe
-// accesses); never take the address of a multi-byte member. Whole records
+// accesses); never take the address of a multi-byte member or bind a
+// reference to it (test macros do: compare a copy). Whole records
 // are copied and compared with memcpy/memcmp. Generic access by offset (the
 // key tables of the image files) goes through key_get/key_set, which
 // assemble the bytes one by one.

@@ -95,11 +95,11 @@ TEST(Records, KeyAccessIsByteWise) {
     const SettingsKey& adm = MAIN_KEYS[37];
     ASSERT_STREQ(adm.name, "bmu_p_adm");
     key_set(&m, adm, 0xDEADBEEF);
-    EXPECT_EQ(m.bmu_p_adm, 0xDEADBEEFu);
+    EXPECT_EQ(uint32_t(m.bmu_p_adm), 0xDEADBEEFu);
     EXPECT_EQ(key_get(&m, adm), 0xDEADBEEFu);
     key_set(&m, MAIN_KEYS[0], 0x12345);  // only the low 16 bits fit
-    EXPECT_EQ(m.sat_channel, 0x2345);
-    EXPECT_EQ(m.baud_periph, 0);
+    EXPECT_EQ(int(m.sat_channel), 0x2345);
+    EXPECT_EQ(int(m.baud_periph), 0);
 }
 
 TEST(Records, BlockTable) {
@@ -209,8 +209,8 @@ TEST(Conversions, HexAfterTwoCharactersStaysInItsSixteenBits) {
     memset(&x, 0, sizeof x);
     x.line_max_flow[0] = 0x1234;
     x.pressure_top = hex_from_text("0x1FFFF");
-    EXPECT_EQ(x.pressure_top, 0xFFFF);
-    EXPECT_EQ(x.line_max_flow[0], 0x1234);
+    EXPECT_EQ(int(x.pressure_top), 0xFFFF);
+    EXPECT_EQ(int(x.line_max_flow[0]), 0x1234);
 }
 
 TEST(Conversions, DottedQuads) {

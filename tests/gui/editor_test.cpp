@@ -11,9 +11,14 @@
 
 #include <FL/Fl.H>
 #include <FL/Fl_Button.H>
+#include <FL/Fl_Check_Browser.H>
+#include <FL/Fl_Check_Button.H>
+#include <FL/Fl_Round_Button.H>
 #include <FL/Fl_Choice.H>
 #include <FL/Fl_Group.H>
 #include <FL/Fl_Int_Input.H>
+#include <FL/Fl_Float_Input.H>
+#include <FL/Fl_Input.H>
 #include <FL/Fl_Multiline_Input.H>
 
 #include "app/config.h"
@@ -244,6 +249,104 @@ TEST_F(Editor, ExtraSettingsWrites) {
 
     press(form->extra_save_button);
     EXPECT_EQ(last_alert(), "No values changed");
+}
+
+TEST_F(Editor, ShowMainEncodings) {
+    start_pump();
+    start_window();
+    MainSettings m = main_read;
+
+    m.baud_main = 48;
+    main_read = m;
+    form->show_main();
+    EXPECT_EQ(form->primary_baud_list->value(), 0);
+    m.baud_main = 50;  // no such code: the list stays as it was
+    form->primary_baud_list->value(2);
+    main_read = m;
+    form->show_main();
+    EXPECT_EQ(form->primary_baud_list->value(), 2);
+
+    struct { uint8_t slow; const char* text; int immediate, ml20; } starts[] = {
+        {255, "25500", 1, 0}, {0, "0", 0, 1}, {7, "700", 0, 0}};
+    for (auto& c : starts) {
+        m.slow_start = c.slow;
+        main_read = m;
+        form->show_main();
+        EXPECT_EQ(text_of(form->slow_start_field), c.text);
+        EXPECT_EQ(form->immediate_start_radio->value(), c.immediate);
+        EXPECT_EQ(form->start_20ml_radio->value(), c.ml20);
+    }
+    m.hydro_hit = 254;
+    main_read = m;
+    form->show_main();
+    EXPECT_EQ(text_of(form->overfill_buffer_field), "2540");
+    EXPECT_EQ(form->count_3s_radio->value(), 1);
+    EXPECT_EQ(form->no_counting_radio->value(), 0);
+
+    m.sat_channel = 0xFF21;
+    main_read = m;
+    form->show_main();
+    EXPECT_EQ(text_of(form->satellite_channel_field),
+              "1\n2\n15 - not assigned\n15 - not assigned\n");
+
+    struct { uint16_t flags; int xxxx, xxx_y, xx_yy; const char* shift; int volume; } dots[] = {
+        {0x0044, 0, 1, 0, "0", 1}, {0x0006, 0, 0, 1, "0", 0}, {0x0012, 1, 0, 0, "2", 0}};
+    for (auto& c : dots) {
+        m.tbl_dot_flags = c.flags;
+        main_read = m;
+        form->show_main();
+        EXPECT_EQ(form->price_dot_xxxx_radio->value(), c.xxxx) << c.flags;
+        EXPECT_EQ(form->price_dot_xxx_y_radio->value(), c.xxx_y) << c.flags;
+        EXPECT_EQ(form->price_dot_xx_yy_radio->value(), c.xx_yy) << c.flags;
+        EXPECT_EQ(text_of(form->shift_price_left_field), c.shift) << c.flags;
+        EXPECT_EQ(form->volume_dot_check->value(), c.volume) << c.flags;
+    }
+
+    // The AZT tables follow the nozzle count of the record.
+    m.noz_count = 2;
+    m.zivu_addr[0] = 11, m.zivu_addr[1] = 12, m.zivu_addr[2] = 13, m.zivu_addr[3] = 14;
+    main_read = m;
+    form->show_main();
+    EXPECT_STREQ(form->side_a_azt_table->get_cell(1, 0), "13");
+    EXPECT_STREQ(form->side_b_azt_table->get_cell(0, 0), "12");
+    const char* empty = form->side_a_azt_table->get_cell(2, 0);
+    EXPECT_TRUE(!empty || !*empty);
+    EXPECT_EQ(form->nozzle_count_list->value(), 1);
+}
+
+TEST_F(Editor, ShowExtraEncodings) {
+    start_pump();
+    start_window();
+    select_tab(form->extra_settings_tab);
+    ExtraSettings x = extra_settings;
+    x.heater_on = -10;
+    x.mass_flags = 0xE000;
+    extra_settings = x;
+    form->show_extra();
+    EXPECT_EQ(text_of(form->heater_on_field), "-1.0");
+    EXPECT_EQ(form->mass_meter_list->value(), -1);
+
+    x.mass_flags = (1 << MASS_TYPE_SHIFT) | 1;
+    x.fail_pressure = 999;
+    x.density_manual = 7215;
+    x.pressure_offset = 0x3A0;
+    const uint8_t ip[4] = {192, 168, 1, 50};
+    memcpy(x.w_ip, ip, 4);
+    extra_settings = x;
+    form->show_extra();
+    EXPECT_EQ(form->mass_meter_list->value(), 1);
+    EXPECT_EQ(form->extra_option_list->checked(1), 1);
+    EXPECT_EQ(form->extra_option_list->checked(2), 0);
+    EXPECT_EQ(text_of(form->fail_pressure_field), "99.9");
+    EXPECT_EQ(text_of(form->manual_density_field), "0.7215");
+    EXPECT_EQ(text_of(form->pressure_offset_4ma_field), "0x3A0");
+    EXPECT_EQ(text_of(form->tcp_ip_field), "192.168.1.50");
+    // The debug field shows the readings already shifted by 4.
+    const auto raw = sim->read_memory(0, 2, BLOCK_PRESSURE.address, 4);
+    char want[40];
+    snprintf(want, sizeof want, "0x%03X, 0x%03X", unsigned((raw[0] | raw[1] << 8) >> 4),
+             unsigned((raw[2] | raw[3] << 8) >> 4));
+    EXPECT_EQ(text_of(form->pressure_debug_field), want);
 }
 
 // --- round trip of records through the form ---------------------------------

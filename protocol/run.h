@@ -3,7 +3,7 @@
 //
 // Every request has a deadline of at most about 1.2 s on the millisecond
 // clock, so a step function that is still pending after RUN_STEP_LIMIT steps
-// (each followed by a sleep of at least 1 ms, so at least 10 s of real time)
+// (each followed by a sleep of at least 1 ms, so at least 5 s of real time)
 // can only be waiting on a clock that does not run. The loop then gives up
 // with RES_TIMEOUT instead of hanging. Pass the device as well where there is
 // one: it is then also put back to "no operation in progress", so the next
@@ -13,7 +13,7 @@
 #include "protocol/frame.h"
 #include "protocol/zove_device.h"
 
-constexpr int RUN_STEP_LIMIT = 10000;
+constexpr int RUN_STEP_LIMIT = 5000;
 
 template <class Step>
 int run_to_completion(Step&& step) {

@@ -385,7 +385,7 @@ MainSettings random_main(std::mt19937& rng) {
     m.st_wait_force = u8();
     m.valve_delay = u8();
     m.pb_timeout = u8();
-    for (auto& p : m.bmu_p_user) p = uint32_t(rng());
+    for (int k = 0; k < 4; ++k) m.bmu_p_user[k] = uint32_t(rng());
     m.bmu_p_adm = uint32_t(rng());
     std::vector<int> ch(15);
     std::iota(ch.begin(), ch.end(), 0);

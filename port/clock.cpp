@@ -56,7 +56,14 @@ void ClockStart() {
     g_running.store(1);
     sample();
     for (auto& t : g_timers) t = TimerSlot{0, 0};
-    g_clock_thread = std::thread(clock_thread_body);
+    // A thread that cannot be created leaves the counters at their start
+    // values (every future deadline then never comes), but must not take the
+    // program down.
+    try {
+        g_clock_thread = std::thread(clock_thread_body);
+    } catch (...) {
+        g_running.store(0);
+    }
 }
 
 void ClockStop() {

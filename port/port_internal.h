@@ -33,6 +33,7 @@ struct PortRecord {
     uint32_t connect_state;         // client: 0 idle, 1 connect pending
     uint32_t peer_addr;             // client: IPv4, network byte order
     uint16_t peer_port;             // client: host byte order
+    uint32_t client_ready;          // server: bit i = client i has input or an error (last service step)
 };
 
 constexpr uint32_t TCP_IDLE_MS = 60000;

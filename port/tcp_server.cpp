@@ -8,9 +8,10 @@
 // client by client. With all TCP_CLIENT_SLOTS taken nobody is accepted and
 // further connections wait in the listen queue.
 //
-// Clients are read with one recv() each rather than asking FIONREAD first:
-// the same single pass, one system call fewer, and a recv() of 0 tells that
-// the peer closed, which FIONREAD never does.
+// One poll() over the listening socket and the clients finds which of them
+// need attention; only those are read, with one recv() each rather than
+// FIONREAD first: a recv() of 0 tells that the peer closed, which FIONREAD
+// never does.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -126,17 +127,48 @@ void tcp_server_service(PortRecord& r) {
         if (r.clients[i] >= 0 && DeadlineReached(r.client_deadline[i])) drop_client(r, i);
         if (r.clients[i] < 0 && free_slot < 0) free_slot = i;
     }
-    if (free_slot < 0) return;
+    // One poll() tells which clients have input (or went away) and whether a
+    // connection waits, so an idle port costs a single system call.
+    pollfd fds[TCP_CLIENT_SLOTS + 1];
+    int slot_of[TCP_CLIENT_SLOTS + 1];
+    int n = 0;
+    if (free_slot >= 0) {
+        fds[n] = pollfd{r.os_handle, POLLIN, 0};
+        slot_of[n++] = -1;
+    }
+    for (int i = 0; i < TCP_CLIENT_SLOTS; ++i) {
+        if (r.clients[i] < 0) continue;
+        fds[n] = pollfd{r.clients[i], POLLIN, 0};
+        slot_of[n++] = i;
+    }
+    r.client_ready = 0;
+    if (n == 0) return;
+    int k = poll(fds, nfds_t(n), 0);
+    if (k < 0) {
+        r.client_ready = ~0u;  // cannot tell: let the poll step try every client
+        return;
+    }
+    bool pending_connection = false;
+    for (int j = 0; j < n && k > 0; ++j) {
+        if (fds[j].revents == 0) continue;
+        if (slot_of[j] < 0)
+            pending_connection = true;
+        else
+            r.client_ready |= 1u << slot_of[j];
+    }
+    if (!pending_connection) return;
+    // At most one client per step, into the lowest free slot.
     int c = accept4(r.os_handle, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (c < 0) return;  // nothing pending (or a connection that died in the queue)
+    if (c < 0) return;  // the connection died in the queue
     set_stream_options(c);
     r.clients[free_slot] = c;
     r.client_deadline[free_slot] = NowMs() + TCP_IDLE_MS;
+    r.client_ready |= 1u << free_slot;  // it may have sent already: read it in this pass
 }
 
 void tcp_server_poll(PortRecord& r) {
     for (int i = 0; i < TCP_CLIENT_SLOTS; ++i) {
-        if (r.clients[i] < 0) continue;
+        if (r.clients[i] < 0 || !(r.client_ready & (1u << i))) continue;
         if (ring_free(r) == 0) return;  // the rest stays queued in the kernel
         bool eof = false;
         int k = ring_fill_from_fd(r, r.clients[i], INT_MAX, true, &eof);

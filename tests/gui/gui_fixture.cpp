@@ -109,17 +109,21 @@ xMainForm* GuiFixture::start(const char* pump_answer) {
     else
         answer_cancel();
     form = build_main_window();
-    form->show();
+    show_window(form);
+    return form;
+}
+
+void GuiFixture::show_window(Fl_Window* w) {
+    w->show();
     const XCalls& x = x_calls();
     if (x.ok) {
         wait_until([&] {
-            if (!form->shown()) return false;
+            if (!w->shown()) return false;
             XWindowAttributes a;
-            return x.get_attributes(fl_display, fl_xid(form), &a) && a.map_state == IsViewable;
+            return x.get_attributes(fl_display, fl_xid(w), &a) && a.map_state == IsViewable;
         });
     }
     settle();
-    return form;
 }
 
 xMainForm* GuiFixture::start_with_port(const std::string& port, const char* pump_answer) {
@@ -128,6 +132,7 @@ xMainForm* GuiFixture::start_with_port(const std::string& port, const char* pump
 }
 
 void GuiFixture::stop() {
+    target = nullptr;
     if (form) {
         form->hide();
         delete form;
@@ -184,11 +189,20 @@ void GuiFixture::select_tab(Fl_Group* tab) {
     form->tab_bar->do_callback();
 }
 
+namespace {
+
+Fl_Window* event_window(Fl_Window* target, xMainForm* form) {
+    return target ? target : form;
+}
+
+}  // namespace
+
 void GuiFixture::send_key(unsigned long keysym, unsigned state) {
     const XCalls& x = x_calls();
     ASSERT_TRUE(x.ok) << "Xlib functions not found";
-    ASSERT_TRUE(form && form->shown());
-    Window win = fl_xid(form);
+    Fl_Window* wnd = event_window(target, form);
+    ASSERT_TRUE(wnd && wnd->shown());
+    Window win = fl_xid(wnd);
     KeyCode code = x.keysym_to_keycode(fl_display, keysym);
     ASSERT_NE(code, 0) << "no key code for keysym " << keysym;
     for (int type : {KeyPress, KeyRelease}) {
@@ -200,8 +214,8 @@ void GuiFixture::send_key(unsigned long keysym, unsigned state) {
         e.xkey.subwindow = None;
         e.xkey.time = CurrentTime;
         e.xkey.x = e.xkey.y = 1;
-        e.xkey.x_root = form->x() + 1;
-        e.xkey.y_root = form->y() + 1;
+        e.xkey.x_root = wnd->x() + 1;
+        e.xkey.y_root = wnd->y() + 1;
         e.xkey.state = state;
         e.xkey.keycode = code;
         e.xkey.same_screen = True;
@@ -222,13 +236,28 @@ void GuiFixture::type_text(const char* text) {
     }
 }
 
-void GuiFixture::click_at(int cx, int cy) {
+namespace {
+
+// One pointer event at window coordinates: ButtonPress, MotionNotify (with
+// button 1 held) or ButtonRelease.
+void pointer_event(Fl_Window* wnd, int type, int cx, int cy) {
     const XCalls& x = x_calls();
-    ASSERT_TRUE(x.ok) << "Xlib functions not found";
-    ASSERT_TRUE(form && form->shown());
-    Window win = fl_xid(form);
-    for (int type : {ButtonPress, ButtonRelease}) {
-        XEvent e = {};
+    Window win = fl_xid(wnd);
+    XEvent e = {};
+    if (type == MotionNotify) {
+        e.xmotion.type = MotionNotify;
+        e.xmotion.display = fl_display;
+        e.xmotion.window = win;
+        e.xmotion.root = RootWindow(fl_display, fl_screen);
+        e.xmotion.time = CurrentTime;
+        e.xmotion.x = cx;
+        e.xmotion.y = cy;
+        e.xmotion.x_root = wnd->x() + cx;
+        e.xmotion.y_root = wnd->y() + cy;
+        e.xmotion.state = Button1Mask;
+        e.xmotion.same_screen = True;
+        x.send_event(fl_display, win, True, PointerMotionMask | Button1MotionMask, &e);
+    } else {
         e.xbutton.type = type;
         e.xbutton.display = fl_display;
         e.xbutton.window = win;
@@ -237,16 +266,42 @@ void GuiFixture::click_at(int cx, int cy) {
         e.xbutton.time = CurrentTime;
         e.xbutton.x = cx;
         e.xbutton.y = cy;
-        e.xbutton.x_root = form->x() + cx;
-        e.xbutton.y_root = form->y() + cy;
+        e.xbutton.x_root = wnd->x() + cx;
+        e.xbutton.y_root = wnd->y() + cy;
         e.xbutton.state = type == ButtonRelease ? Button1Mask : 0;
         e.xbutton.button = Button1;
         e.xbutton.same_screen = True;
-        x.send_event(fl_display, win, True,
-                     type == ButtonPress ? ButtonPressMask : ButtonReleaseMask, &e);
-        x.sync(fl_display, False);
+        x.send_event(fl_display, win, True, type == ButtonPress ? ButtonPressMask : ButtonReleaseMask,
+                     &e);
+    }
+    x.sync(fl_display, False);
+}
+
+}  // namespace
+
+void GuiFixture::click_at(int cx, int cy) {
+    ASSERT_TRUE(x_calls().ok) << "Xlib functions not found";
+    Fl_Window* wnd = event_window(target, form);
+    ASSERT_TRUE(wnd && wnd->shown());
+    pointer_event(wnd, ButtonPress, cx, cy);
+    settle();
+    pointer_event(wnd, ButtonRelease, cx, cy);
+    settle();
+}
+
+void GuiFixture::drag(int x0, int y0, int x1, int y1) {
+    ASSERT_TRUE(x_calls().ok) << "Xlib functions not found";
+    Fl_Window* wnd = event_window(target, form);
+    ASSERT_TRUE(wnd && wnd->shown());
+    pointer_event(wnd, ButtonPress, x0, y0);
+    settle();
+    const int steps = 4;
+    for (int i = 1; i <= steps; ++i) {
+        pointer_event(wnd, MotionNotify, x0 + (x1 - x0) * i / steps, y0 + (y1 - y0) * i / steps);
         settle();
     }
+    pointer_event(wnd, ButtonRelease, x1, y1);
+    settle();
 }
 
 void GuiFixture::click(Fl_Widget* w) {

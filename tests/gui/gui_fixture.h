@@ -23,6 +23,7 @@
 
 class Fl_Widget;
 class Fl_Group;
+class Fl_Window;
 
 class GuiFixture : public ::testing::Test {
 protected:
@@ -46,6 +47,8 @@ protected:
     xMainForm* start(const char* pump_answer = "1");
     // write_config(config_line(port)) + start().
     xMainForm* start_with_port(const std::string& port, const char* pump_answer = "1");
+    // Shows a window and waits (bounded) until the X server has mapped it.
+    static void show_window(Fl_Window* w);
     // Closes the port and deletes the window (TearDown does it too).
     void stop();
     xMainForm* form = nullptr;
@@ -62,7 +65,10 @@ protected:
     // Brings a tab to the front the way the tab bar does on a click: sets it
     // and runs the tab bar's callback.
     void select_tab(Fl_Group* tab);
-    // Real X events to the main window. state is an X modifier mask
+    // Real X events go to this window: the main window unless a test sets
+    // another (shown) one.
+    Fl_Window* target = nullptr;
+    // Real X events to the target window. state is an X modifier mask
     // (ShiftMask = 1, ControlMask = 4, Mod1Mask = 8 for Alt).
     void send_key(unsigned long keysym, unsigned state = 0);
     // One key press and release per character (printable ASCII, '\r' = Return,
@@ -71,6 +77,8 @@ protected:
     // Mouse press and release at window coordinates, or at a widget's centre.
     void click_at(int x, int y);
     void click(Fl_Widget* w);
+    // Button 1 pressed at (x0, y0), moved to (x1, y1), released there.
+    void drag(int x0, int y0, int x1, int y1);
     // Moves the keyboard focus to a widget as a click would.
     static void focus(Fl_Widget* w);
     // Lets FLTK process events until pred() holds or seconds pass; returns pred().

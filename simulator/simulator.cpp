@@ -149,7 +149,8 @@ struct Simulator::Impl {
     // A protected write may go ahead: returns 0, or the refusal's last error.
     static uint8_t refusal(const Controller& c) {
         if (!c.config_key_on) return ERR_CONFIG_KEY;
-        if (c.admin_password >= 0 && !c.logged_in) return ERR_WRONG_PASSWORD;
+        if (c.admin_password >= 0 && !c.logged_in)
+            return (c.area2[REG_PASSWORD + 1] & 0x07) == 0x07 ? ERR_ENTRY_LOCKED : ERR_WRONG_PASSWORD;
         return 0;
     }
 

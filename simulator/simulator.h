@@ -28,8 +28,9 @@
 // registers 0x04, 0x05, 0x08, 0x09 and the mode byte 0x24. They are refused
 // (status 0xFF) with the last error 'X' while the configuration key is off,
 // and, while an admin password is set, with '[' until a correct login since
-// the last identify or restart. A wrong login gives '[', a login while the
-// admin entry is locked (lock byte AND 0x07 = 0x07) gives '\'. The last-error
+// the last identify or restart ('\' instead while the admin entry is locked).
+// A wrong login gives '[', a login while the admin entry is locked (lock
+// byte AND 0x07 = 0x07) gives '\'. The last-error
 // query (short command 0xF0) answers 16 bytes whose byte 7 is the last error.
 // Refusals of 1-byte writes are sent too, but the tool does not examine them.
 #pragma once

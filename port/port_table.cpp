@@ -386,6 +386,7 @@ void PortSetSysfsRoot(const char* path) {
 // sort order, so which ones are kept does not depend on directory order.
 int PortEnumerate() {
     PortCount = 0;
+    memset(PortList, 0, sizeof PortList);
     DIR* dir = opendir(g_sysfs_root);
     if (!dir) return 1;
     while (dirent* e = readdir(dir)) {

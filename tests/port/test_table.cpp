@@ -1,5 +1,7 @@
 // The port table: names and kinds, result codes, limits, exclusive serial
 // opens, the line state of a fresh serial port and PortSetLine.
+#include <sys/wait.h>
+
 #include <cerrno>
 
 #include "port/port_internal.h"
@@ -76,6 +78,22 @@ TEST(PortTable, ServerListensOnTheNumberedPort) {
     EXPECT_GE(c, 0);
     if (c >= 0) close(c);
     PortClose(h);
+}
+
+TEST(PortTable, OpenBeforeInitialisationReturnsNine) {
+    // The table of this process is initialised; a fresh copy of the test
+    // program makes the check before its initialisation.
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        setenv("VX_PORT_UNINIT_CHILD", "1", 1);
+        execl("/proc/self/exe", "test_port", "--gtest_filter=PortTable.CloseOfNothingChangesNothing", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(PortTable, ThirtyThirdOpenFindsNoRecord) {

@@ -38,12 +38,27 @@ int PortClose(PortHandle handle);
 int PortSetLine(PortHandle handle, int baud, uint8_t data_bits, char parity, uint8_t stop_bits);
 int PortEnumerate();
 
+// Bytes waiting in the ring (0..PORT_RING_SIZE-1) after one service and
+// poll step. A full ring takes nothing more from the system: further bytes
+// wait in the system's own queue until a reader makes room.
 int PortAvailable(PortHandle handle);
+// 1 and exactly n bytes in arrival order when at least n wait; otherwise 0
+// and nothing is consumed.
 int PortRead(PortHandle handle, void* dest, int n);
+// 1 when handed to the port. A serial write always reports 1 (a failed one
+// shows up as a missing reply). A TCP client port whose connect is still
+// pending waits up to 500 ms for it; when not connected the data is dropped
+// and 0 returned.
 int PortWrite(PortHandle handle, const void* data, int n);
+// Drops the ring and, on a serial port, what the system had queued.
 void PortPurge(PortHandle handle);
+// Waits up to ms for n bytes; non-zero (n) when they were delivered. On a
+// time-out it returns 0 and every byte that did arrive stays in the ring for
+// the next PortRead.
 int PortReadTimeout(PortHandle handle, void* dest, int n, uint32_t ms);
+// 1 = one byte delivered, 0 = time-out (ms at most 32767), -1 = no port or STUB.
 int PortReadByte(PortHandle handle, uint8_t* dest, uint32_t ms);
+// 1 when everything written has left a serial port; always 1 otherwise.
 int PortTxEmpty(PortHandle handle);
 
 // The local TCP port a TCPS_ port listens on (useful with "TCPS_0", where the

@@ -10,6 +10,7 @@
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Group.H>
 #include <FL/Fl_Int_Input.H>
+#include <FL/Fl_Light_Button.H>
 
 #include "app/config.h"
 #include "app/startup.h"
@@ -55,6 +56,7 @@ protected:
 TEST_F(Identify, StartUpIdentifiesLogsCountsAndShowsSettings) {
     start_sim();
     const std::vector<uint8_t> counts = sim->read_memory(0, 2, 0x04, 4);
+    sim->write_memory(0, 2, 0x24, {0x40});  // mode byte: imitator on
     start_with_port(pty);
     const std::string log = log_text();
     char line[64];
@@ -74,6 +76,8 @@ TEST_F(Identify, StartUpIdentifiesLogsCountsAndShowsSettings) {
                                    reinterpret_cast<uint8_t*>(&main_read) + 68),
               sim->read_memory(0, 0, BLOCK_MAIN.address, 68));
     EXPECT_EQ(boot_mode, 0);
+    EXPECT_EQ(form->imitator_button->value(), 1);
+    EXPECT_TRUE(form->imitator_button->active());
 }
 
 TEST_F(Identify, UnsupportedTypeLeavesTabsOffAndImageZero) {

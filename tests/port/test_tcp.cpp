@@ -253,3 +253,69 @@ TEST(TcpPorts, VanishedPeerDoesNotRaiseSigpipe) {
         EXPECT_TRUE(wait_until([&] { return PortWrite(cl.h, "y", 1) == 0; }));
     }
 }
+
+// A listener whose accept queue is full drops new connection requests, so a
+// connect to it stays pending: the write bound and the connect deadline can
+// be seen at work.
+class TcpClientPending : public ::testing::Test {
+protected:
+    void SetUp() override {
+        listener = tcp_listen_backlog0();
+        ASSERT_GE(listener, 0);
+        filler = tcp_connect(local_port(listener));  // takes the one place in the queue
+        ASSERT_GE(filler, 0);
+    }
+    void TearDown() override {
+        ClockSetSource(nullptr);
+        if (filler >= 0) close(filler);
+        if (listener >= 0) close(listener);
+    }
+    static int tcp_listen_backlog0() {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 0) != 0) {
+            close(fd);
+            return -1;
+        }
+        return fd;
+    }
+    int listener = -1;
+    int filler = -1;
+};
+
+TEST_F(TcpClientPending, WriteWaitsAtMostHalfASecondThenDrops) {
+    OpenPort p(client_name(local_port(listener)));
+    ASSERT_EQ(p.result, 0);
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(PortWrite(p.h, "x", 1), 0);
+    auto waited = std::chrono::steady_clock::now() - t0;
+    if (port_record(p.h)->connect_state != 1) GTEST_SKIP() << "the system did not keep the connect pending";
+    EXPECT_GE(waited, std::chrono::milliseconds(450));
+    EXPECT_LT(waited, std::chrono::milliseconds(5000));
+}
+
+TEST_F(TcpClientPending, PendingConnectIsStartedAgainAfterTenSeconds) {
+    g_fake_now = NowMs();
+    ClockSetSource(fake_now);
+    OpenPort p(client_name(local_port(listener)));
+    ASSERT_EQ(p.result, 0);
+    PortAvailable(p.h);
+    PortRecord* r = port_record(p.h);
+    if (r->connect_state != 1) GTEST_SKIP() << "the system did not keep the connect pending";
+    uint16_t first_deadline = r->connect_deadline;
+    EXPECT_EQ(first_deadline, uint16_t(Now16() + 10000));
+
+    g_fake_now = g_fake_now + 9999;
+    ClockSample();
+    PortAvailable(p.h);
+    EXPECT_EQ(r->connect_state, 1u);
+    g_fake_now = g_fake_now + 1;
+    ClockSample();
+    PortAvailable(p.h);  // gives the attempt up
+    EXPECT_EQ(r->connect_state, 0u);
+    PortAvailable(p.h);  // and starts a new one
+    EXPECT_EQ(r->connect_state, 1u);
+    EXPECT_EQ(r->connect_deadline, uint16_t(Now16() + 10000));
+}

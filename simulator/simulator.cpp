@@ -467,7 +467,7 @@ struct Simulator::Impl {
             queue_line(t, r.bytes);
             t += byte_ms() * double(r.bytes.size());
         }
-        log_bytes("TX", r.bytes.data(), r.bytes.size(), "reply" + note);
+        log_bytes("TX", r.bytes.data(), r.bytes.size(), std::string("reply to ") + kind_name(kind) + note);
         if (faulty && !fault.stray.empty()) {
             queue_line(t, fault.stray);
             log_bytes("TX", fault.stray.data(), fault.stray.size(), "stray bytes (fault)");

@@ -223,6 +223,8 @@ const FrameCase kFrames[] = {
      nullptr},
 };
 
+void PrintTo(const FrameCase& c, std::ostream* os) { *os << c.name; }
+
 class FrameExample : public ::testing::TestWithParam<FrameCase> {
 protected:
     int master = -1, slave = -1;

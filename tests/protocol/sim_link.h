@@ -4,6 +4,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "port/clock.h"
@@ -13,6 +14,8 @@
 #include "simulator/simulator.h"
 
 enum class Transport { Pty, Tcp };
+
+inline void PrintTo(Transport t, std::ostream* os) { *os << (t == Transport::Pty ? "pty" : "tcp"); }
 
 inline const char* transport_name(const ::testing::TestParamInfo<Transport>& info) {
     return info.param == Transport::Pty ? "Pty" : "Tcp";

@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <random>
 #include <string>
 
 #include "tests/protocol/sim_link.h"
@@ -178,6 +179,8 @@ const PasswordCase kPasswords[] = {
     {"KeyOffAfterLogin", 1234, 0, false, 1234, RES_OK, RES_REFUSED, zsim::ERR_CONFIG_KEY},
 };
 
+void PrintTo(const PasswordCase& c, std::ostream* os) { *os << c.name; }
+
 class Passwords : public Pump, public ::testing::WithParamInterface<PasswordCase> {};
 
 TEST_P(Passwords, LoginAndProtectedWrite) {
@@ -239,6 +242,28 @@ TEST_F(Pump, BadFramesGetNoReply) {
     }
 }
 
+TEST_F(Pump, GarbageNeverStopsTheController) {
+    std::mt19937 rng(42);
+    Bytes junk(4000);
+    for (size_t i = 0; i < junk.size(); ++i) junk[i] = i % 7 == 0 ? 0x60 : uint8_t(rng());
+    junk.insert(junk.end(), 300, 0x00);  // completes whatever frame the junk began
+    PortWrite(link.port, junk.data(), int(junk.size()));
+    const uint32_t until = NowMs() + 5000;
+    size_t got = 0;
+    while (got < junk.size() && !DeadlineReached(until)) {
+        SleepMs(5);
+        got = 0;
+        for (const zsim::RxChunk& c : link.sim.received()) got += c.bytes.size();
+    }
+    ASSERT_EQ(got, junk.size());
+    EXPECT_GT(link.sim.count(zsim::K_BAD_FRAME), 0);
+    // Replies to frames that happened to be valid may still be on their way;
+    // the controller must answer a clean request within a few attempts.
+    int r = RES_TIMEOUT;
+    for (int attempt = 0; attempt < 3 && r != RES_OK; ++attempt) r = identify(1);
+    EXPECT_EQ(r, RES_OK);
+}
+
 TEST_F(Pump, BootLoaderIdentifiesItself) {
     ASSERT_EQ(SendShortCommand(link.port, 1, 0xFA), 1);
     uint8_t ack = 0xEE;
@@ -274,6 +299,23 @@ TEST(Line, SeveralControllersAndTheBroadcast) {
     }
     DeviceIdent id{};
     EXPECT_EQ(link.run([&] { return link.dev.Identify(&id, 5); }), RES_TIMEOUT);
+}
+
+TEST(Line, PtyLinkFollowsTheSimulator) {
+    char dir[] = "/tmp/zsim_link_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string link_path = std::string(dir) + "/pump";
+    std::string slave;
+    {
+        zsim::Simulator sim;
+        ASSERT_EQ(sim.start_pty(&slave, link_path.c_str()), 0);
+        char target[256] = {};
+        ASSERT_GT(readlink(link_path.c_str(), target, sizeof target - 1), 0);
+        EXPECT_EQ(slave, target);
+        EXPECT_NE(sim.trace().front().find("pty " + slave), std::string::npos);
+    }
+    EXPECT_NE(access(link_path.c_str(), F_OK), 0);  // removed on stop
+    rmdir(dir);
 }
 
 TEST(Line, ByteTimeEmulationSlowsReplies) {

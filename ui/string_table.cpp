@@ -224,7 +224,11 @@ void Fl_StringTable::commit() {
         cell = copy;
     }
     editor_->hide();
-    if (window()) window()->cursor(FL_CURSOR_DEFAULT);
+    // An edit can also end while the window goes away (focus loss on hide);
+    // then there is no cursor to reset and no focus to take.
+    Fl_Window* w = window();
+    if (!w || !w->shown() || !visible_r()) return;
+    w->cursor(FL_CURSOR_DEFAULT);
     // Back to the table -- unless the edit ended because another widget took
     // the focus; taking it away again would leave that widget unusable.
     Fl_Widget* f = Fl::focus();

@@ -52,6 +52,10 @@ public:
     // Starts editing a cell (what a click does).
     void start_edit(int row, int col, int select_all);
 
+    // Screen rectangle of a cell or header (the base table's computation);
+    // 0 when it is visible.
+    using Fl_Table::find_cell;
+
     // Drawing members, public as plain settings.
     // (The header boxes use the base table's row/col_header_color().)
     int col_header_font = 1, col_header_size = 14, col_header_text_color = 56, col_header_align = 0;

@@ -68,6 +68,9 @@ void ring_take(PortRecord& r, uint8_t* dest, int n);
 // when the read reported end of stream.
 int ring_fill_from_fd(PortRecord& r, int fd, int limit, bool is_socket, bool* eof);
 
+// atoi without its undefined behaviour on overflow: digits wrap modulo 2^32.
+int port_atoi(const char* text);
+
 // Milliseconds of CLOCK_MONOTONIC, for the few real waits (poll time-outs)
 // that must stay bounded even when the shared clock is driven by a test.
 uint32_t port_monotonic_ms();

@@ -106,6 +106,15 @@ int ring_fill_from_fd(PortRecord& r, int fd, int limit, bool is_socket, bool* eo
     return total;
 }
 
+int port_atoi(const char* s) {
+    while (*s == ' ' || (*s >= '\t' && *s <= '\r')) ++s;
+    bool neg = false;
+    if (*s == '+' || *s == '-') neg = (*s++ == '-');
+    uint32_t v = 0;
+    while (*s >= '0' && *s <= '9') v = v * 10u + uint32_t(*s++ - '0');
+    return int(neg ? 0u - v : v);
+}
+
 uint32_t port_monotonic_ms() {
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -321,16 +330,6 @@ bool begins_with(const char* s, const char* prefix) {
     return strncmp(s, prefix, strlen(prefix)) == 0;
 }
 
-// atoi without its undefined behaviour on overflow: digits wrap modulo 2^32.
-int lenient_atoi(const char* s) {
-    while (*s == ' ' || (*s >= '\t' && *s <= '\r')) ++s;
-    bool neg = false;
-    if (*s == '+' || *s == '-') neg = (*s++ == '-');
-    uint32_t v = 0;
-    while (*s >= '0' && *s <= '9') v = v * 10u + uint32_t(*s++ - '0');
-    return int(neg ? 0u - v : v);
-}
-
 // Order of the port list. Two names beginning with "COM" compare by the
 // number after "COM" (so COM2 comes before COM10). Other names compare the
 // same way when they share the text before their first digit (ttyUSB2 before
@@ -338,7 +337,7 @@ int lenient_atoi(const char* s) {
 // keeps this a strict weak order for any mix of names.
 int compare_port_names(const char* a, const char* b) {
     if (begins_with(a, "COM") && begins_with(b, "COM")) {
-        int na = lenient_atoi(a + 3), nb = lenient_atoi(b + 3);
+        int na = port_atoi(a + 3), nb = port_atoi(b + 3);
         if (na != nb) return na < nb ? -1 : 1;
         return strcmp(a, b);
     }
@@ -370,7 +369,7 @@ bool uart_present(const char* root, const char* name) {
     close(fd);
     if (k <= 0) return false;
     buf[k] = '\0';
-    return lenient_atoi(buf) != 0;
+    return port_atoi(buf) != 0;
 }
 
 }  // namespace

@@ -42,19 +42,9 @@ void drop_client(PortRecord& r, int slot) {
 
 bool would_block(int e) { return e == EAGAIN || e == EWOULDBLOCK || e == EINTR; }
 
-// atoi's result cut to 16 bits, without atoi's undefined overflow.
-uint16_t port_number(const char* s) {
-    while (*s == ' ' || (*s >= '\t' && *s <= '\r')) ++s;
-    bool neg = false;
-    if (*s == '+' || *s == '-') neg = (*s++ == '-');
-    uint32_t v = 0;
-    while (*s >= '0' && *s <= '9') v = v * 10u + uint32_t(*s++ - '0');
-    return uint16_t(neg ? 0u - v : v);
-}
-
 }  // namespace
 
-uint16_t tcp_parse_port(const char* s) { return port_number(s); }
+uint16_t tcp_parse_port(const char* s) { return uint16_t(port_atoi(s)); }
 
 int tcp_socket() {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -104,7 +94,7 @@ int tcp_server_open(PortRecord& r, const char* arg) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_ANY);
-    a.sin_port = htons(port_number(arg));
+    a.sin_port = htons(tcp_parse_port(arg));
     if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
         bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 5) != 0) {
         close(fd);

@@ -249,6 +249,33 @@ TEST_F(Editor, ExtraSettingsWrites) {
 
     press(form->extra_save_button);
     EXPECT_EQ(last_alert(), "No values changed");
+
+    // A refused write is reported and the re-read restores the controller's values.
+    sim->set_config_key(0, false);
+    set_text(form->density_multiplier_field, "4242");
+    press(form->extra_save_button);
+    EXPECT_EQ(last_alert(), "Write extra settings error");
+    EXPECT_NE(text_of(form->density_multiplier_field), "4242");
+    EXPECT_EQ(bytes_of(extra_settings), sim->read_memory(0, 0, BLOCK_EXTRA.address, 60));
+}
+
+TEST_F(Editor, RefusedMainWriteIsExplained) {
+    start_pump();
+    start_window();
+    sim->set_config_key(0, false);
+    set_text(form->side_b_address_field, "9");
+    press(form->main_save_button);
+    EXPECT_EQ(last_alert(), "Turn the configuration key on");
+
+    // No answer to the last-error query: the plain text.
+    zsim::Fault f;
+    f.no_reply = true;
+    f.kind = zsim::K_LAST_ERROR;
+    sim->set_fault(f);
+    press(form->main_save_button);
+    EXPECT_EQ(last_alert(), "Write error");
+    EXPECT_EQ(sim->side_b(0), 2);
+    EXPECT_EQ(main_read.side_b_addr, 2) << "a refused write leaves the copy as read";
 }
 
 TEST_F(Editor, ShowMainEncodings) {

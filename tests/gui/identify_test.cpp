@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include <FL/Fl.H>
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Group.H>
@@ -33,6 +34,18 @@ std::vector<std::string> lines_of(const std::string& text) {
 bool main_read_is_zero() {
     static const MainSettings zero = {};
     return memcmp(&main_read, &zero, sizeof zero) == 0;
+}
+
+// Runs inside the search's event handling between two probes.
+struct SearchProbe {
+    xMainForm* form;
+    int calls = 0;
+    bool inactive = true;
+};
+void search_probe(void* p) {
+    auto* pr = static_cast<SearchProbe*>(p);
+    ++pr->calls;
+    pr->inactive = pr->inactive && !pr->form->search_pumps_button->active();
 }
 
 class Identify : public GuiFixture {
@@ -147,7 +160,10 @@ TEST_F(Identify, SearchPumpsLogsAllThirtyTwoAddresses) {
     start_with_port(pty);
     const std::string before = log_text();
     const int text_reads = sim->count(zsim::K_TEXT_ID);
+    SearchProbe probe{form};
+    Fl::add_check(search_probe, &probe);
     press(form->search_pumps_button);
+    Fl::remove_check(search_probe, &probe);
     const std::string log = log_text();
     ASSERT_EQ(log.compare(0, before.size(), before), 0) << "the search does not clear the log";
     const std::vector<std::string> got = lines_of(log.substr(before.size()));
@@ -158,6 +174,8 @@ TEST_F(Identify, SearchPumpsLogsAllThirtyTwoAddresses) {
         EXPECT_EQ(got[a - 1], want);
     }
     EXPECT_EQ(sim->count(zsim::K_TEXT_ID), text_reads);
+    EXPECT_GE(probe.calls, 32) << "the window handles events between the probes";
+    EXPECT_TRUE(probe.inactive) << "the button is inactive during the search";
     EXPECT_TRUE(form->search_pumps_button->active());
     EXPECT_FALSE(form->main_settings_tab->active());
     EXPECT_TRUE(main_read_is_zero());

@@ -198,4 +198,22 @@ TEST_F(Identify, RestartLogsItsResult) {
     EXPECT_NE(log_text().find("Reset result=-6\n"), std::string::npos) << log_text();
 }
 
+TEST(Cp866, EveryByteConvertsAndSmallBuffersCutAtACharacter) {
+    char in[256];
+    for (int i = 1; i < 256; ++i) in[i - 1] = char(i);
+    in[255] = 0;
+    char out[TEXT_ID_UTF8_SIZE * 2];
+    cp866_to_utf8(in, out, sizeof out);
+    const std::string s = out;
+    EXPECT_EQ(s.compare(0, 3, "\x01\x02\x03"), 0);
+    EXPECT_NE(s.find("\xD0\x90"), std::string::npos);  // 0x80 is А
+    EXPECT_GT(s.size(), 255u);
+
+    char small[4];
+    cp866_to_utf8("\x80\x81", small, sizeof small);  // two 2-byte characters, room for one
+    EXPECT_STREQ(small, "\xD0\x90");
+    cp866_to_utf8(nullptr, small, sizeof small);
+    EXPECT_STREQ(small, "");
+}
+
 }  // namespace

@@ -161,7 +161,9 @@ public:
     bool wait_connected(int timeout_ms) const;
 
     // Trace: "   123.4 ms  RX 60 01 21 BA  identify addr=1". Lines are kept
-    // (the last 20000) and also handed to the sink, if any.
+    // (the last 20000) and also handed to the sink, if any. The sink runs on
+    // the simulator's thread with its lock held, so it must not call back
+    // into the Simulator.
     void set_trace_sink(std::function<void(const std::string&)> sink);
     std::vector<std::string> trace() const;
     void clear_trace();

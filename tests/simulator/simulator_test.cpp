@@ -372,7 +372,7 @@ std::string run_and_read(const char* cmd) {
     return out;
 }
 
-TEST(Program, HelpDescribesEveryOption) {
+TEST(ProgramHelp, DescribesEveryOption) {
     const std::string help = run_and_read(VX_BINARY_DIR "/zove_sim --help");
     const char* options[] = {"--pty", "--link", "--tcp-listen", "--tcp-connect", "--serial", "--scenario",
                              "--controllers", "--addresses", "--type", "--admin-password", "--lock",
@@ -382,8 +382,43 @@ TEST(Program, HelpDescribesEveryOption) {
     EXPECT_NE(run_and_read(VX_BINARY_DIR "/zove_sim --bogus 2>&1").find("--help"), std::string::npos);
 }
 
-TEST(Program, PrintsReadinessAndAnswersOverTcp) {
+// zove_sim started as a program with its options; the test waits for the
+// readiness line, talks to it over TCP and ends it with SIGTERM by its pid.
+struct ProgramCase {
+    const char* name;
+    std::vector<std::string> args;
+    int first;   // result of the first identify
+    int second;  // result of the next one
+    uint8_t type;
+};
+
+void PrintTo(const ProgramCase& c, std::ostream* os) { *os << c.name; }
+
+// A fresh scenario file; the caller removes it.
+std::string scenario_file() {
+    char name[] = "/tmp/zsim_scenario_XXXXXX";
+    const int fd = mkstemp(name);
+    if (fd < 0) return "";
+    const std::string json = R"({"controllers":[{"type":"0x23"}],"fault":{"no_reply":true,"count":1}})";
+    const bool ok = ::write(fd, json.data(), json.size()) == ssize_t(json.size());
+    close(fd);
+    return ok ? name : "";
+}
+
+class Program : public ::testing::TestWithParam<ProgramCase> {};
+
+TEST_P(Program, PrintsReadinessAndAnswersOverTcp) {
+    const ProgramCase& c = GetParam();
     start_clock_and_ports();
+    std::vector<std::string> args = {"zove_sim", "--tcp-listen", "0", "--quiet"};
+    std::string scenario;
+    for (const std::string& a : c.args) {
+        if (a == "@scenario") scenario = scenario_file();
+        args.push_back(a == "@scenario" ? scenario : a);
+    }
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
     int out[2];
     ASSERT_EQ(pipe(out), 0);
     pid_t pid = fork();
@@ -391,36 +426,47 @@ TEST(Program, PrintsReadinessAndAnswersOverTcp) {
     if (pid == 0) {
         dup2(out[1], 1);
         close(out[0]);
-        execl(VX_BINARY_DIR "/zove_sim", "zove_sim", "--tcp-listen", "0", "--quiet", "--type", "0x23",
-              static_cast<char*>(nullptr));
+        execv(VX_BINARY_DIR "/zove_sim", argv.data());
         _exit(127);
     }
     close(out[1]);
     std::string line;
     pollfd pf{out[0], POLLIN, 0};
     while (line.find('\n') == std::string::npos && poll(&pf, 1, 5000) == 1) {
-        char c[256];
-        ssize_t n = read(out[0], c, sizeof c);
+        char buf[256];
+        ssize_t n = read(out[0], buf, sizeof buf);
         if (n <= 0) break;
-        line.append(c, size_t(n));
+        line.append(buf, size_t(n));
     }
+    if (!scenario.empty()) unlink(scenario.c_str());  // read before the readiness line
     int port_no = 0;
-    ASSERT_EQ(std::sscanf(line.c_str(), "listening on 127.0.0.1:%d", &port_no), 1) << line;
+    EXPECT_EQ(std::sscanf(line.c_str(), "listening on 127.0.0.1:%d", &port_no), 1) << line;
     PortHandle port = 0;
-    ASSERT_EQ(PortOpen(&port, ("TCPC_127.0.0.1:" + std::to_string(port_no)).c_str()), 0);
-    ZOVEDevice dev(port);
-    DeviceIdent id{};
-    int r = RES_TIMEOUT;
-    for (int attempt = 0; attempt < 5 && r != RES_OK; ++attempt)
-        r = run_to_completion(dev, [&] { return dev.Identify(&id, 1); });
-    EXPECT_EQ(r, RES_OK);
-    EXPECT_EQ(id.type, 0x23);
-    PortClose(port);
+    if (port_no > 0) {
+        ASSERT_EQ(PortOpen(&port, ("TCPC_127.0.0.1:" + std::to_string(port_no)).c_str()), 0);
+        ZOVEDevice dev(port);
+        DeviceIdent id{};
+        EXPECT_EQ(run_to_completion(dev, [&] { return dev.Identify(&id, 1); }), c.first);
+        EXPECT_EQ(run_to_completion(dev, [&] { return dev.Identify(&id, 1); }), c.second);
+        EXPECT_EQ(id.type, c.type);
+        PortClose(port);
+    }
     kill(pid, SIGTERM);
     int status = 0;
     waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     close(out[0]);
 }
+
+const ProgramCase kPrograms[] = {
+    {"TypeOption", {"--type", "0x23"}, RES_OK, RES_OK, 0x23},
+    {"FaultOptions", {"--no-reply", "--fault-kind", "identify", "--fault-count", "1"}, RES_TIMEOUT, RES_OK, 0x24},
+    {"BadCheckOption", {"--bad-check", "--fault-count", "1"}, RES_BAD_CHECK, RES_OK, 0x24},
+    {"ScenarioFile", {"--scenario", "@scenario"}, RES_TIMEOUT, RES_OK, 0x23},
+    {"Addresses", {"--addresses", "5:1"}, RES_OK, RES_OK, 0x24},
+};
+
+INSTANTIATE_TEST_SUITE_P(Options, Program, ::testing::ValuesIn(kPrograms),
+                         [](const ::testing::TestParamInfo<ProgramCase>& i) { return std::string(i.param.name); });
 
 }  // namespace

@@ -6,7 +6,8 @@
 //     bare FIONREAD + 1 ms sleep loop (the GUI's exchange loops look like
 //     this);
 //   * the CPU share of the clock thread, against a bare thread that samples
-//     CLOCK_MONOTONIC every 1 ms.
+//     CLOCK_MONOTONIC every 1 ms;
+//   * the same two shares measured as pairs running at the same time.
 //
 // The share runs take VX_BENCH_SECONDS each (default 10). CPU time of a
 // thread is read from /proc/self/task/<tid>/schedstat (nanoseconds on the
@@ -321,12 +322,84 @@ void BM_ShareBareSamplingThread(benchmark::State& state) {
     ClockStart();
 }
 
+// Paired runs: the bare reference and ours run at the same time, so both see
+// the same machine load (the figures of separate runs move by several tenths
+// of a point on a busy two-core machine).
+template <class Line>
+void BM_SharePairedAvailable(benchmark::State& state) {
+    PtyLine bare_line;
+    Line line;
+    for (auto _ : state) {
+        std::atomic<double> bare_pct{0}, ours_pct{0};
+        auto run = [&](std::atomic<double>& out, auto step) {
+            pid_t me = gettid_();
+            double w0 = monotonic_s(), c0 = task_cpu_s(me);
+            double end = w0 + share_seconds();
+            while (monotonic_s() < end) {
+                step();
+                SleepMs(1);
+            }
+            out = 100.0 * (task_cpu_s(me) - c0) / (monotonic_s() - w0);
+        };
+        std::thread bare([&] {
+            run(bare_pct, [&] {
+                int q;
+                ioctl(bare_line.near_fd(), FIONREAD, &q);
+                benchmark::DoNotOptimize(q);
+            });
+        });
+        run(ours_pct, [&] { benchmark::DoNotOptimize(PortAvailable(line.h)); });
+        bare.join();
+        state.counters["bare_pct"] = bare_pct.load();
+        state.counters["ours_pct"] = ours_pct.load();
+        state.counters["diff_pts"] = ours_pct.load() - bare_pct.load();
+    }
+}
+
+void BM_SharePairedClockThread(benchmark::State& state) {
+    ClockStop();
+    std::set<pid_t> before = tasks();
+    ClockStart();
+    pid_t clock_tid = 0;
+    for (pid_t t : tasks())
+        if (!before.count(t)) clock_tid = t;
+    for (auto _ : state) {
+        std::atomic<bool> go{true};
+        std::atomic<pid_t> tid{0};
+        std::atomic<uint32_t> sink{0};
+        std::thread t([&] {
+            tid = gettid_();
+            while (go.load(std::memory_order_relaxed)) {
+                timespec d{0, 1000000};
+                nanosleep(&d, nullptr);
+                timespec ts;
+                clock_gettime(CLOCK_MONOTONIC, &ts);
+                sink.store(uint32_t(ts.tv_sec * 1000 + ts.tv_nsec / 1000000), std::memory_order_relaxed);
+            }
+        });
+        while (tid == 0) SleepMs(1);
+        double w0 = monotonic_s(), b0 = task_cpu_s(tid), c0 = task_cpu_s(clock_tid);
+        std::this_thread::sleep_for(std::chrono::seconds(share_seconds()));
+        double wall = monotonic_s() - w0;
+        double bare = 100.0 * (task_cpu_s(tid) - b0) / wall;
+        double ours = 100.0 * (task_cpu_s(clock_tid) - c0) / wall;
+        go = false;
+        t.join();
+        state.counters["bare_pct"] = bare;
+        state.counters["ours_pct"] = ours;
+        state.counters["diff_pts"] = ours - bare;
+    }
+}
+
 BENCHMARK(BM_ShareBareFionreadSleep)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK_TEMPLATE(BM_SharePortAvailableSleep, PtyLine)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK_TEMPLATE(BM_SharePortAvailableSleep, ServerLine)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK_TEMPLATE(BM_SharePortAvailableSleep, ClientLine)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK(BM_ShareBareSamplingThread)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK(BM_ShareClockThread)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK_TEMPLATE(BM_SharePairedAvailable, PtyLine)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK_TEMPLATE(BM_SharePairedAvailable, ServerLine)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_SharePairedClockThread)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 }  // namespace
 

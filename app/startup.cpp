@@ -76,6 +76,7 @@ void xMainForm::init_main_window() {
     fl_ok = tr("OK");
     fl_cancel = tr("Cancel");
     fl_close = tr("Close");
+    dlg_pin_file_chooser();
     // 2. Lists.
     fill_choices();
     // 3. The one controller object, not connected yet. A window built again

@@ -2,6 +2,7 @@
 
 #include <deque>
 
+#include <FL/Fl.H>
 #include <FL/Fl_Native_File_Chooser.H>
 #include <FL/fl_ask.H>
 
@@ -70,6 +71,7 @@ const char* dlg_file_chooser(const char* title, const char* filter, int save, co
         DialogAnswer a = scripted(DLG_FILE_CHOOSER, title);
         return a.cancel ? nullptr : keep(a.text.c_str());
     }
+    dlg_pin_file_chooser();
     Fl_Native_File_Chooser chooser;
     chooser.title(title);
     chooser.filter(filter);
@@ -78,6 +80,13 @@ const char* dlg_file_chooser(const char* title, const char* filter, int save, co
     if (preset) chooser.preset_file(preset);
     if (chooser.show() != 0) return nullptr;
     return keep(chooser.filename());
+}
+
+void dlg_pin_file_chooser() {
+    // The same chooser on every machine: FLTK's own, whose buttons carry the
+    // translated global labels. (The GTK chooser is used only where GTK is
+    // installed, and it is not here.)
+    Fl::option(Fl::OPTION_FNFC_USES_GTK, false);
 }
 
 void dlg_set_scripted(bool on) {

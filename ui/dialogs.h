@@ -22,6 +22,10 @@ const char* dlg_password(const char* prompt);
 // or nullptr when cancelled.
 const char* dlg_file_chooser(const char* title, const char* filter, int save, const char* preset);
 
+// Makes the file chooser FLTK's own on every machine (called at start-up and
+// before every chooser is shown).
+void dlg_pin_file_chooser();
+
 // --- test seam --------------------------------------------------------------
 struct DialogShown {
     DialogKind kind;

@@ -19,7 +19,9 @@
 
 #include <X11/keysym.h>
 
+#include <FL/Fl.H>
 #include <FL/Fl_Box.H>
+#include <FL/fl_ask.H>
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Choice.H>
 #include <FL/Fl_Group.H>
@@ -431,6 +433,22 @@ TEST_F(GuiFixture, ChoosingAPortOrBaudEntryRunsNothing) {
     form->port_list->do_callback();
     EXPECT_TRUE(dialogs().empty());
     EXPECT_EQ(port_handle, 0);
+}
+
+TEST_F(GuiFixture, DialogButtonsAreTranslatedAndTheFileChooserIsFltksOwn) {
+    Fl::option(Fl::OPTION_FNFC_USES_GTK, true);
+    start("1");
+    EXPECT_STREQ(fl_close, "Close");
+    EXPECT_STREQ(fl_ok, "OK");
+    EXPECT_STREQ(fl_cancel, "Cancel");
+    EXPECT_STREQ(fl_yes, "Yes");
+    EXPECT_STREQ(fl_no, "No");
+    EXPECT_FALSE(Fl::option(Fl::OPTION_FNFC_USES_GTK));
+    // Scripted, the chooser records its title and returns the queued path.
+    answer_text("/tmp/image.json");
+    EXPECT_STREQ(dlg_file_chooser("Save image", "*.json", 1, nullptr), "/tmp/image.json");
+    EXPECT_EQ(dialogs().back().kind, DLG_FILE_CHOOSER);
+    EXPECT_EQ(dialogs().back().text, "Save image");
 }
 
 // --- log pane ---------------------------------------------------------------------------

@@ -140,6 +140,8 @@ int PortOpen(PortHandle* handle, const char* name) {
     }
     if (slot < 0) return 1;
     if (name == nullptr || name[0] == '\0') return 3;
+    // Without a place for the handle the port could never be closed again.
+    if (handle == nullptr) return EINVAL;
     if (strlen(name) > NAME_MAX_LEN) return ENAMETOOLONG;
 
     PortRecord& r = g_ports[slot];
@@ -175,7 +177,7 @@ int PortOpen(PortHandle* handle, const char* name) {
     r.ring = ring;
     r.head = r.tail = 0;
     r.in_use = 1;
-    if (handle) *handle = PortHandle(slot + 1);
+    *handle = PortHandle(slot + 1);
     return 0;
 }
 

@@ -116,6 +116,14 @@ TEST(PortTable, ThirtyThirdOpenFindsNoRecord) {
     for (PortHandle x : open) PortClose(x);
 }
 
+TEST(PortTable, OpenWithoutAHandleVariableIsRefused) {
+    EXPECT_EQ(PortOpen(nullptr, "STUB"), EINVAL);
+    PortHandle h = 0;
+    ASSERT_EQ(PortOpen(&h, "STUB"), 0);
+    EXPECT_EQ(h, 1) << "the refused open took no record";
+    PortClose(h);
+}
+
 TEST(PortTable, CloseOfNothingChangesNothing) {
     EXPECT_EQ(PortClose(0), 1);
     EXPECT_EQ(PortClose(PORT_SLOTS + 1), 1);

@@ -27,8 +27,17 @@ struct Controller {
     std::vector<uint8_t> area0 = std::vector<uint8_t>(MEMORY_SIZE, 0);
     std::vector<uint8_t> area2 = std::vector<uint8_t>(MEMORY_SIZE, 0);
 
+    // A main block that moves the side addresses is stored at once, but the
+    // controller keeps answering at its old addresses until it restarts, as
+    // a real board takes its new settings only at start-up. -1: the
+    // addresses of the main block are in force.
+    int answer_a = -1;
+    int answer_b = -1;
+
     uint8_t side_a() const { return area0[MAIN_BLOCK + 3]; }
     uint8_t side_b() const { return area0[MAIN_BLOCK + 4]; }
+    uint8_t addr_a() const { return answer_a >= 0 ? uint8_t(answer_a) : side_a(); }
+    uint8_t addr_b() const { return answer_b >= 0 ? uint8_t(answer_b) : side_b(); }
     // Keeps the password flags register in step with the password state.
     void sync_password_flags() {
         area2[REG_PASSWORD] = uint8_t((admin_password >= 0 ? 1 : 0) | (calibration_password >= 0 ? 2 : 0));

@@ -127,11 +127,11 @@ struct Simulator::Impl {
     Controller* find(uint8_t addr, uint8_t* as) {
         if (addr == ADDR_ANY) {
             if (ctrls.empty()) return nullptr;
-            *as = ctrls[0].side_a();
+            *as = ctrls[0].addr_a();
             return &ctrls[0];
         }
         for (Controller& c : ctrls) {
-            if (c.side_a() == addr || c.side_b() == addr) {
+            if (c.addr_a() == addr || c.addr_b() == addr) {
                 *as = addr;
                 return &c;
             }
@@ -195,6 +195,7 @@ struct Simulator::Impl {
             if (count == 1 && data[0] == 0x55) {
                 ++c.restarts;
                 c.logged_in = false;
+                c.answer_a = c.answer_b = -1;
                 *note = "restart";
                 return 0x00;
             }
@@ -261,11 +262,17 @@ struct Simulator::Impl {
             *note = "outside memory";
             return 0xFE;
         }
-        const uint8_t old_a = c.side_a(), old_b = c.side_b();
+        const uint8_t old_a = c.addr_a(), old_b = c.addr_b();
         std::vector<uint8_t>& mem = area == 0 ? c.area0 : c.area2;
         std::copy(data, data + count, mem.begin() + address);
-        if (c.side_a() != old_a || c.side_b() != old_b)
-            *note = "now answering at " + std::to_string(c.side_a()) + " and " + std::to_string(c.side_b());
+        if (c.side_a() != old_a || c.side_b() != old_b) {
+            c.answer_a = old_a;
+            c.answer_b = old_b;
+            *note = "will answer at " + std::to_string(c.side_a()) + " and " + std::to_string(c.side_b()) +
+                    " after a restart";
+        } else {
+            c.answer_a = c.answer_b = -1;
+        }
         return 0x00;
     }
 
@@ -358,7 +365,8 @@ struct Simulator::Impl {
         case K_SET_ADDRESS: {
             const uint8_t na = f[4];
             if (na == 0 || na >= ADDR_ANY) return status(0xFF);
-            c->area0[MAIN_BLOCK + (as == c->side_b() && as != c->side_a() ? 4 : 3)] = na;
+            c->area0[MAIN_BLOCK + (as == c->addr_b() && as != c->addr_a() ? 4 : 3)] = na;
+            c->answer_a = c->answer_b = -1;
             *meaning += " -> " + std::to_string(na);
             return status(0x00);
         }

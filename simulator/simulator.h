@@ -13,8 +13,9 @@
 //
 // Each controller answers at the side A and side B addresses stored in its
 // own main settings block (area 0, 0x3101, bytes 3 and 4), so a main block
-// write that moves an address moves the controller; the broadcast address
-// 240 is answered by the first controller only.
+// write that moves an address moves the controller -- from its next restart
+// on, as a real board takes new settings at start-up (set address moves it at
+// once); the broadcast address 240 is answered by the first controller only.
 //
 // Area 0 is plain memory 0x0000..0xFFFF (reads beyond it give zeros, writes
 // beyond it are answered 0xFE), except the restart byte 0x55 at 0x88FFFF.

@@ -212,6 +212,7 @@ TEST_F(Editor, SideAAddressChangeMovesTheTool) {
     press(form->main_save_button);
     EXPECT_EQ(last_alert(), "Write ok");
     EXPECT_EQ(sim->side_a(0), 3);
+    EXPECT_EQ(sim->restart_count(0), 1);  // the restart still reached the old address
     EXPECT_EQ(connection_settings.pump_address, 3);
     EXPECT_EQ(zove_device->address, 3);
     EXPECT_TRUE(form->main_settings_tab->active()) << log_text();

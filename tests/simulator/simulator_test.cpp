@@ -141,13 +141,17 @@ TEST_F(Pump, BlocksAreLaidOutForTheForm) {
     EXPECT_EQ(std::strstr(text, "boot load"), nullptr);
 }
 
-TEST_F(Pump, MainBlockWriteMovesTheAddresses) {
+TEST_F(Pump, MainBlockWriteMovesTheAddressesAtTheRestart) {
     Bytes m = link.sim.read_memory(0, 0, zsim::MAIN_BLOCK, 68);
     m[3] = 3;
     m[4] = 4;
     ASSERT_EQ(write(zsim::MAIN_BLOCK, 0, m), RES_OK);
     EXPECT_EQ(link.sim.side_a(0), 3);
     DeviceIdent id{};
+    // The new addresses are stored at once but answered only after a restart.
+    EXPECT_EQ(identify(1, &id), RES_OK);
+    EXPECT_EQ(identify(3), RES_TIMEOUT);
+    ASSERT_EQ(write(0x88FFFF, 0, {0x55}), RES_OK);
     EXPECT_EQ(identify(1), RES_TIMEOUT);
     EXPECT_EQ(identify(3, &id), RES_OK);
     EXPECT_EQ(id.address, 3);

@@ -113,16 +113,19 @@ TEST_F(GuiFixture, ConfigSaveWritesOneLineWithoutNewlineAndLeavesNoTemporary) {
     EXPECT_EQ(read_file(CONFIG_FILE_NAME), "ttyUSB3 1200 7 E 2 57600");
 }
 
-TEST_F(GuiFixture, ConfigSaveIntoAnUnwritableDirectoryFailsAndKeepsTheOldFile) {
-    write_config("old 4800 8 N 1 38400");
-    ASSERT_EQ(chmod(dir.c_str(), 0555), 0);
-    if (access(dir.c_str(), W_OK) == 0) {
-        chmod(dir.c_str(), 0755);
-        GTEST_SKIP() << "running with rights that ignore directory permissions";
-    }
+// A file that cannot be replaced (here: a directory in its place) is a
+// failure, and no temporary file is left behind.
+TEST_F(GuiFixture, ConfigSaveThatCannotReplaceTheFileFailsCleanly) {
+    std::filesystem::create_directory(dir + "/" + CONFIG_FILE_NAME);
+    connection_settings = ConnectionSettings{"ttyUSB3", 9600, 8, 'N', 1, 38400, 1};
     EXPECT_EQ(save_config(), -1);
-    chmod(dir.c_str(), 0755);
-    EXPECT_EQ(read_file(CONFIG_FILE_NAME), "old 4800 8 N 1 38400");
+    int entries = 0;
+    for (auto& e : std::filesystem::directory_iterator(dir)) {
+        (void)e;
+        ++entries;
+    }
+    EXPECT_EQ(entries, 1);
+    EXPECT_TRUE(std::filesystem::is_directory(dir + "/" + CONFIG_FILE_NAME));
 }
 
 // --- pump-address prompt ---------------------------------------------------------

@@ -88,11 +88,13 @@ void xMainForm::init_main_window() {
     // 4., 5.
     enable_settings_tabs(0);
     load_config();
-    // 6., 8. (hook_widgets gives "Leave bootloader" its own callback last).
+    // 6.
     hook_widgets();
     // 7. Installed once: a second window must not add a second handler.
     Fl::remove_handler(on_function_key);
     Fl::add_handler(on_function_key);
+    // 8.
+    give_leave_bootloader_callback();
     // 9. The pump address.
     set_pump_address(pump_address_from_text(dlg_input(tr("Enter pump address"), "1")));
     // 10., 11.

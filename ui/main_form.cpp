@@ -682,9 +682,11 @@ void xMainForm::hook_widgets() {
     slow_start_field->when(FL_WHEN_CHANGED);
     overfill_buffer_field->callback(dispatch_cb);
     overfill_buffer_field->when(FL_WHEN_CHANGED);
-    // 5: "Leave bootloader" has its own callback.
-    leave_bootloader_button->callback(leave_bootloader_cb);
+    // 5: "Leave bootloader", hooked by step 1, gets its own callback later
+    // (give_leave_bootloader_callback, step 8 of the start-up).
 }
+
+void xMainForm::give_leave_bootloader_callback() { leave_bootloader_button->callback(leave_bootloader_cb); }
 
 void xMainForm::start_mode_changed(Fl_Widget* w) {
     if (w == immediate_start_radio) {

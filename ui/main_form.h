@@ -287,6 +287,7 @@ private:
     void build_side_nozzle_tab();
     void build_load_tab();
     void hook_widgets();
+    void give_leave_bootloader_callback();
     void start_mode_changed(Fl_Widget* w);
     void overfill_mode_changed(Fl_Widget* w);
 };

@@ -379,6 +379,27 @@ TEST_F(FunctionKeys, AltF5AndLoneModifiersDoNothing) {
     EXPECT_EQ(sim->count(zsim::K_IDENTIFY), 0);
 }
 
+// One handler, however many windows this process has built: one key, one
+// identification.
+TEST_F(FunctionKeys, OneKeyIdentifiesOnce) {
+    send_key(XK_F3);
+    EXPECT_TRUE(sim->wait_count(zsim::K_IDENTIFY, 1, 5000));
+    settle();
+    EXPECT_EQ(sim->count(zsim::K_IDENTIFY), 1);
+}
+
+// While an operation runs (some let the toolkit handle events), a key must
+// not start a second exchange on the one controller object.
+TEST_F(FunctionKeys, KeysAreIgnoredWhileAnOperationRuns) {
+    operation_begin();
+    send_key(XK_F5);
+    operation_end();
+    EXPECT_STREQ(form->status_line->label(), "Pump address 1");
+    EXPECT_EQ(sim->count(zsim::K_IDENTIFY), 0);
+    send_key(XK_F5);
+    EXPECT_STREQ(form->status_line->label(), "Pump address 5");
+}
+
 TEST_F(FunctionKeys, F12IsTheLastKey) {
     send_key(XK_F12);
     EXPECT_STREQ(form->status_line->label(), "Pump address 12");

@@ -688,45 +688,48 @@ void xMainForm::hook_widgets() {
 
 void xMainForm::give_leave_bootloader_callback() { leave_bootloader_button->callback(leave_bootloader_cb); }
 
-void xMainForm::start_mode_changed(Fl_Widget* w) {
-    if (w == immediate_start_radio) {
-        slow_start_field->value(tr("25500"));
-    } else if (w == start_20ml_radio) {
-        slow_start_field->value(tr("0"));
+namespace {
+
+// One radio pair coupled to an integer field: pressing a button puts its
+// value into the field; editing the field turns on the button whose value
+// it now holds, or both off. A text that is not a number says nothing about
+// the mode. Setting the matching button alone could leave both on when the
+// text changes in one step (paste); setonly keeps exactly one.
+struct RadioValue {
+    Fl_Round_Button* button;
+    long value;
+    const char* text;  // the field's text for the value, already looked up
+};
+
+void couple_radio_pair(Fl_Widget* w, Fl_Input* field, RadioValue a, RadioValue b) {
+    if (w == a.button) {
+        field->value(a.text);
+    } else if (w == b.button) {
+        field->value(b.text);
     } else {
-        // A text that is not a number says nothing about the mode.
         int ok = 0;
-        long v = leading_number(slow_start_field->value(), &ok);
-        // Setting the matching button alone could leave both radio buttons on
-        // when the text changes in one step (paste); setonly keeps one.
-        if (ok && v == 0) {
-            start_20ml_radio->setonly();
-        } else if (ok && v == 25500) {
-            immediate_start_radio->setonly();
+        long v = leading_number(field->value(), &ok);
+        if (ok && v == a.value) {
+            a.button->setonly();
+        } else if (ok && v == b.value) {
+            b.button->setonly();
         } else {
-            immediate_start_radio->value(0);
-            start_20ml_radio->value(0);
+            a.button->value(0);
+            b.button->value(0);
         }
     }
 }
 
+}  // namespace
+
+void xMainForm::start_mode_changed(Fl_Widget* w) {
+    couple_radio_pair(w, slow_start_field, {immediate_start_radio, 25500, tr("25500")},
+                      {start_20ml_radio, 0, tr("0")});
+}
+
 void xMainForm::overfill_mode_changed(Fl_Widget* w) {
-    if (w == no_counting_radio) {
-        overfill_buffer_field->value(tr("2550"));
-    } else if (w == count_3s_radio) {
-        overfill_buffer_field->value(tr("2540"));
-    } else {
-        int ok = 0;
-        long v = leading_number(overfill_buffer_field->value(), &ok);
-        if (ok && v == 2550) {
-            no_counting_radio->setonly();
-        } else if (ok && v == 2540) {
-            count_3s_radio->setonly();
-        } else {
-            no_counting_radio->value(0);
-            count_3s_radio->value(0);
-        }
-    }
+    couple_radio_pair(w, overfill_buffer_field, {no_counting_radio, 2550, tr("2550")},
+                      {count_3s_radio, 2540, tr("2540")});
 }
 
 void xMainForm::on_button(Fl_Widget* w) {

@@ -84,7 +84,7 @@ int xMainForm::identify_controller(uint8_t address, int quiet) {
     dev.address = address;
 
     DeviceIdent ident = {0, 0, 0};
-    int r = run_to_completion([&] { return dev.Identify(&ident, address); });
+    int r = run_to_completion(dev, [&] { return dev.Identify(&ident, address); });
     if (r != RES_OK) {
         if (!quiet) log_line(tr("No connection"));
         return 0;
@@ -98,7 +98,7 @@ int xMainForm::identify_controller(uint8_t address, int quiet) {
     if (address == ADDR_ANY) set_pump_address(ident.address);
 
     char text[TEXT_ID_SIZE + 127] = {};  // ReadTextId asks for 129 at least
-    r = run_to_completion([&] { return dev.ReadTextId(text); });
+    r = run_to_completion(dev, [&] { return dev.ReadTextId(text); });
     if (r != RES_OK) {
         log_line(tr("Cannot read text identifier"));
         return 0;
@@ -141,7 +141,7 @@ int xMainForm::restart_controller() {
     if (zove_device) {
         const uint8_t b = RESTART_BYTE;
         r = run_to_completion(
-            [&] { return zove_device->WriteMemory(RESTART_ADDRESS, RESTART_AREA, &b, 1); });
+            *zove_device, [&] { return zove_device->WriteMemory(RESTART_ADDRESS, RESTART_AREA, &b, 1); });
     }
     char line[200];
     snprintf(line, sizeof line, tr("Reset result=%d"), r);

@@ -32,7 +32,8 @@ constexpr long PASSWORD_MAX = 9999;
 int write_register(uint32_t reg, int32_t value) {
     if (!zove_device) return RES_FAILED;
     const uint8_t b[2] = {uint8_t(value), uint8_t(uint32_t(value) >> 8)};
-    return run_to_completion([&] { return zove_device->WriteMemory(reg, PW_AREA, b, 2); });
+    return run_to_completion(*zove_device,
+                             [&] { return zove_device->WriteMemory(reg, PW_AREA, b, 2); });
 }
 
 const char* reason_text(int code) {

@@ -5,7 +5,7 @@
 
 int read_block(ZOVEDevice& dev, const SettingsBlock& b, void* dest) {
     return run_to_completion(
-        [&] { return dev.ReadMemory(b.address, b.area, b.size, dest, b.check_mode, 0); });
+        dev, [&] { return dev.ReadMemory(b.address, b.area, b.size, dest, b.check_mode, 0); });
 }
 
 int write_block(ZOVEDevice& dev, const SettingsBlock& b, const void* src, int count) {
@@ -14,5 +14,5 @@ int write_block(ZOVEDevice& dev, const SettingsBlock& b, const void* src, int co
     // than one block of at most 68 bytes, so a larger request is a caller bug.
     if (count > 255) return RES_FAILED;
     return run_to_completion(
-        [&] { return dev.WriteMemory(b.address, b.area, src, uint8_t(count)); });
+        dev, [&] { return dev.WriteMemory(b.address, b.area, src, uint8_t(count)); });
 }

@@ -293,6 +293,22 @@ void BM_ShareClockThread(benchmark::State& state) {
     }
 }
 
+// The reference for the clock thread: a bare thread that samples
+// CLOCK_MONOTONIC every 1 ms and stores it, and nothing else.
+std::thread bare_sampling_thread(std::atomic<bool>& run, std::atomic<pid_t>& tid,
+                                 std::atomic<uint32_t>& sink) {
+    return std::thread([&] {
+        tid = gettid_();
+        while (run.load(std::memory_order_relaxed)) {
+            timespec d{0, 1000000};
+            nanosleep(&d, nullptr);
+            timespec ts;
+            clock_gettime(CLOCK_MONOTONIC, &ts);
+            sink.store(uint32_t(ts.tv_sec * 1000 + ts.tv_nsec / 1000000), std::memory_order_relaxed);
+        }
+    });
+}
+
 // Reference: a bare thread sampling CLOCK_MONOTONIC every 1 ms, with the
 // clock thread stopped meanwhile.
 void BM_ShareBareSamplingThread(benchmark::State& state) {
@@ -301,16 +317,7 @@ void BM_ShareBareSamplingThread(benchmark::State& state) {
         std::atomic<bool> run{true};
         std::atomic<pid_t> tid{0};
         std::atomic<uint32_t> sink{0};
-        std::thread t([&] {
-            tid = gettid_();
-            while (run.load(std::memory_order_relaxed)) {
-                timespec d{0, 1000000};
-                nanosleep(&d, nullptr);
-                timespec ts;
-                clock_gettime(CLOCK_MONOTONIC, &ts);
-                sink.store(uint32_t(ts.tv_sec * 1000 + ts.tv_nsec / 1000000), std::memory_order_relaxed);
-            }
-        });
+        std::thread t = bare_sampling_thread(run, tid, sink);
         while (tid == 0) SleepMs(1);
         double w0 = monotonic_s(), c0 = task_cpu_s(tid);
         std::this_thread::sleep_for(std::chrono::seconds(share_seconds()));
@@ -367,16 +374,7 @@ void BM_SharePairedClockThread(benchmark::State& state) {
         std::atomic<bool> go{true};
         std::atomic<pid_t> tid{0};
         std::atomic<uint32_t> sink{0};
-        std::thread t([&] {
-            tid = gettid_();
-            while (go.load(std::memory_order_relaxed)) {
-                timespec d{0, 1000000};
-                nanosleep(&d, nullptr);
-                timespec ts;
-                clock_gettime(CLOCK_MONOTONIC, &ts);
-                sink.store(uint32_t(ts.tv_sec * 1000 + ts.tv_nsec / 1000000), std::memory_order_relaxed);
-            }
-        });
+        std::thread t = bare_sampling_thread(go, tid, sink);
         while (tid == 0) SleepMs(1);
         double w0 = monotonic_s(), b0 = task_cpu_s(tid), c0 = task_cpu_s(clock_tid);
         std::this_thread::sleep_for(std::chrono::seconds(share_seconds()));

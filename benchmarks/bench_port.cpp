@@ -277,14 +277,21 @@ void BM_SharePortAvailableSleep(benchmark::State& state) {
     share_loop(state, [&] { benchmark::DoNotOptimize(PortAvailable(line.h)); });
 }
 
-// The clock thread's own CPU time while the process otherwise sleeps.
-void BM_ShareClockThread(benchmark::State& state) {
+// Starts the clock thread afresh and returns its thread id: the one task of
+// the process that was not there before.
+pid_t restart_clock_thread() {
     ClockStop();
     std::set<pid_t> before = tasks();
     ClockStart();
     pid_t clock_tid = 0;
     for (pid_t t : tasks())
         if (!before.count(t)) clock_tid = t;
+    return clock_tid;
+}
+
+// The clock thread's own CPU time while the process otherwise sleeps.
+void BM_ShareClockThread(benchmark::State& state) {
+    const pid_t clock_tid = restart_clock_thread();
     for (auto _ : state) {
         double w0 = monotonic_s(), c0 = task_cpu_s(clock_tid);
         std::this_thread::sleep_for(std::chrono::seconds(share_seconds()));
@@ -364,12 +371,7 @@ void BM_SharePairedAvailable(benchmark::State& state) {
 }
 
 void BM_SharePairedClockThread(benchmark::State& state) {
-    ClockStop();
-    std::set<pid_t> before = tasks();
-    ClockStart();
-    pid_t clock_tid = 0;
-    for (pid_t t : tasks())
-        if (!before.count(t)) clock_tid = t;
+    const pid_t clock_tid = restart_clock_thread();
     for (auto _ : state) {
         std::atomic<bool> go{true};
         std::atomic<pid_t> tid{0};
